@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs, builds and runs every test: the whole suite under ASan+UBSan, the concurrency
+# tests under TSan, and each fuzz target for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh test
+jobs=$(nproc)
+
+cmake --preset dev
+cmake --build --preset dev -j "$jobs"
+ctest --preset dev
+
+cmake --preset tsan
+cmake --build --preset tsan -j "$jobs"
+ctest --preset tsan -L concurrency
+
+scripts/fuzz.sh "${VORMEL_FUZZ_SECONDS:-60}"
