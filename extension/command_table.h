@@ -86,11 +86,11 @@ void InvokeHandler(ExtensionServer& server, RequestContext& context, char* const
 
 // One table row: the command's name, its handler operation and its parameter declaration.
 // The declaration must name as many parameters as the handler takes texts.
-#define VORMEL_COMMAND(Server, Name, Declaration)                                              \
-  vormel::CommandEntry {                                                                       \
-    #Name, &vormel::InvokeHandler<&Server::Name>, Declaration, {nullptr}, {}                   \
+#define VORMEL_COMMAND(Server, Name, Declaration)                               \
+  vormel::CommandEntry {                                                        \
+#Name, &vormel::InvokeHandler < &Server::Name>, Declaration, {nullptr }, {} \
   }
-#define VORMEL_CHECK_COMMAND(Server, Name, Declaration)                                        \
-  static_assert(vormel::CountDeclaredNames(Declaration) ==                                     \
-                    vormel::detail::HandlerTraits<decltype(&Server::Name)>::kArity,            \
+#define VORMEL_CHECK_COMMAND(Server, Name, Declaration)                             \
+  static_assert(vormel::CountDeclaredNames(Declaration) ==                          \
+                    vormel::detail::HandlerTraits<decltype(&Server::Name)>::kArity, \
                 "declaration and handler of " #Name " disagree")

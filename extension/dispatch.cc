@@ -1,6 +1,5 @@
 #include "extension/dispatch.h"
 
-
 #include <cstring>
 
 namespace vormel {

@@ -55,12 +55,23 @@ void WriteEscaped(HtmlStream& stream, const char* text) {
   for (const char* p = text; *p != '\0'; ++p) {
     const char* entity = nullptr;
     switch (*p) {
-      case '&': entity = "&amp;"; break;
-      case '<': entity = "&lt;"; break;
-      case '>': entity = "&gt;"; break;
-      case '"': entity = "&quot;"; break;
-      case '\'': entity = "&#39;"; break;
-      default: continue;
+      case '&':
+        entity = "&amp;";
+        break;
+      case '<':
+        entity = "&lt;";
+        break;
+      case '>':
+        entity = "&gt;";
+        break;
+      case '"':
+        entity = "&quot;";
+        break;
+      case '\'':
+        entity = "&#39;";
+        break;
+      default:
+        continue;
     }
     stream.Write(run, static_cast<std::uint32_t>(p - run));
     stream << entity;
@@ -210,8 +221,8 @@ DispatchResult ExtensionServer::CallCommand(RequestContext& context, char* reque
       bool selected = false;
       if (*requestText != '\0') {
         char* firstEquals = std::strchr(requestText, '=');
-        bool equalsBefore = firstEquals != nullptr &&
-                            (separator == nullptr || firstEquals < separator);
+        bool equalsBefore =
+            firstEquals != nullptr && (separator == nullptr || firstEquals < separator);
         if (separator == nullptr || !equalsBefore) {
           char saved = '\0';
           if (separator != nullptr) {
@@ -419,8 +430,7 @@ void ExtensionServer::Send(RequestContext& context, DetachedBuffer content, std:
   }
   SetLastErrorCode(0);
   if (request->ServerSupportFunction(request->ConnID, HSE_REQ_SEND_RESPONSE_HEADER, statusLine,
-                                     nullptr,
-                                     reinterpret_cast<LPDWORD>(header.get())) == FALSE &&
+                                     nullptr, reinterpret_cast<LPDWORD>(header.get())) == FALSE &&
       LastError() != WSAECONNRESET) {
     request->dwHttpStatusCode = 500;
     result = HSE_STATUS_ERROR;

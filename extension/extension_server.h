@@ -27,8 +27,7 @@ class ExtensionServer {
   ExtensionServer(const ExtensionServer&) = delete;
   ExtensionServer& operator=(const ExtensionServer&) = delete;
 
-  virtual DispatchResult CallCommand(RequestContext& context, char* requestText,
-                                     char* commandText);
+  virtual DispatchResult CallCommand(RequestContext& context, char* requestText, char* commandText);
   virtual bool WriteErrorPage(RequestContext& context);
   virtual bool WriteBody(RequestContext& context, const void* bytes, DWORD length);
   virtual void EndHtmlContent(RequestContext& context);
@@ -51,10 +50,8 @@ class ExtensionServer {
   const ParamInfo* EnsureParamInfo(CommandEntry& entry);
   void WriteErrorText(RequestContext& context, unsigned stringId, const char* insert);
   bool WriteStatusPage(RequestContext& context, const char* method);
-  DWORD ReadBody(EXTENSION_CONTROL_BLOCK* request, std::unique_ptr<char[]>& body,
-                 DWORD& length);
-  void Send(RequestContext& context, DetachedBuffer content, std::uint32_t length,
-            DWORD& result);
+  DWORD ReadBody(EXTENSION_CONTROL_BLOCK* request, std::unique_ptr<char[]>& body, DWORD& length);
+  void Send(RequestContext& context, DetachedBuffer content, std::uint32_t length, DWORD& result);
 
   char parameterDelimiter_;
   Lock tableLock_;

@@ -1,7 +1,7 @@
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "platform/event.h"
@@ -15,8 +15,7 @@ struct Event::Impl {
   bool manualReset = true;
 };
 
-Event::Event(bool manualReset, bool initiallySet)
-    : impl_(std::make_unique<Impl>()) {
+Event::Event(bool manualReset, bool initiallySet) : impl_(std::make_unique<Impl>()) {
   impl_->set = initiallySet;
   impl_->manualReset = manualReset;
 }

@@ -92,10 +92,10 @@ class FrameTest : public ::testing::Test {
 
 struct SelectionCase {
   const char* query;
-  const char* command;                  // empty: no handler runs
+  const char* command;  // empty: no handler runs
   std::vector<std::string> values;
   DWORD status;
-  const char* page;                     // for errors: the text shown in the page
+  const char* page;  // for errors: the text shown in the page
 };
 
 class SelectionTest : public FrameTest, public ::testing::WithParamInterface<SelectionCase> {};
@@ -136,11 +136,13 @@ INSTANTIATE_TEST_SUITE_P(
         SelectionCase{"counter?p=", "Counter", {""}, 200, ""},
         SelectionCase{"List?pass=", "List", {""}, 200, ""},
         SelectionCase{"Command?add&a&&b&se+cret", "Command", {"add", "a", "b", kPw}, 200, ""},
-        SelectionCase{"Command?pass=se+cret&type=add&name=a&desc=b", "Command",
-                      {"add", "a", "b", kPw}, 200, ""},
+        SelectionCase{"Command?pass=se+cret&type=add&name=a&desc=b",
+                      "Command",
+                      {"add", "a", "b", kPw},
+                      200,
+                      ""},
         SelectionCase{"List   \r\n", "", {}, 400, "List"},
-        SelectionCase{"List", "", {}, 400, "List"},
-        SelectionCase{"List?", "", {}, 400, "List"},
+        SelectionCase{"List", "", {}, 400, "List"}, SelectionCase{"List?", "", {}, 400, "List"},
         SelectionCase{"Command?name=x", "", {}, 400, "Command"},
         SelectionCase{"counter?p=lit=5&&", "", {}, 400, "counter"},
         SelectionCase{"counter?p=lit=5&p=lit=6", "", {}, 400, "counter"},
@@ -149,11 +151,13 @@ INSTANTIATE_TEST_SUITE_P(
         SelectionCase{"Command?type=add&name=a&desc=b", "", {}, 400, "Command"},
         SelectionCase{"counter?x=1", "", {}, 400, "counter"},
         SelectionCase{"p=lit=5", "", {}, 501, "p=lit=5"},
-        SelectionCase{"Report?x=1", "", {}, 501, "Report?x=1"},
-        SelectionCase{"", "", {}, 501, ""},
+        SelectionCase{"Report?x=1", "", {}, 501, "Report?x=1"}, SelectionCase{"", "", {}, 501, ""},
         SelectionCase{"MfcISAPICommand=Report", "", {}, 501, "MfcISAPICommand=Report"},
         // Request text reaches the page escaped.
-        SelectionCase{"<script>alert('x')</script>", "", {}, 501,
+        SelectionCase{"<script>alert('x')</script>",
+                      "",
+                      {},
+                      501,
                       "&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;"},
         SelectionCase{"List?\"&<b>", "", {}, 400, "List"}));
 
@@ -162,9 +166,10 @@ TEST(DecodeValueTest, Table) {
     const char* in;
     const char* out;
   } cases[] = {
-      {"a+b%20c%2b", "a b c+"}, {"%4G", "?"},    {"%G4", "?4"},   {"100%", "100?"},
-      {"%4", "?"},              {"%41%62", "Ab"}, {"%zz9", "?z9"}, {"", ""},
-      {"x=y=z", "x=y=z"},       {"%81%40", "\x81\x40"},
+      {"a+b%20c%2b", "a b c+"}, {"%4G", "?"}, {"%G4", "?4"},
+      {"100%", "100?"},         {"%4", "?"},  {"%41%62", "Ab"},
+      {"%zz9", "?z9"},          {"", ""},     {"x=y=z", "x=y=z"},
+      {"%81%40", "\x81\x40"},
   };
   for (const Case& c : cases) {
     std::string text = c.in;
@@ -176,9 +181,14 @@ TEST(FormatStatusLineTest, Table) {
   struct Case {
     DWORD code;
     const char* line;
-  } cases[] = {{200, "200 OK"},          {204, "204 No Content"},   {0, "200 OK"},
-               {302, "302 Moved Temporarily"}, {404, "404 Not Found"}, {999, "200 OK"},
-               {501, "501 Not Implemented"},   {503, "503 Service Unavailable"}};
+  } cases[] = {{200, "200 OK"},
+               {204, "204 No Content"},
+               {0, "200 OK"},
+               {302, "302 Moved Temporarily"},
+               {404, "404 Not Found"},
+               {999, "200 OK"},
+               {501, "501 Not Implemented"},
+               {503, "503 Service Unavailable"}};
   for (const Case& c : cases) {
     char line[64];
     FormatStatusLine(c.code, line, sizeof line);
@@ -191,7 +201,10 @@ TEST(HtmlStreamTest, GrowsInStepsAndDetaches) {
     std::uint32_t writes;
     std::uint32_t capacityBefore;
     std::uint32_t capacityAfterDetach;
-  } cases[] = {{1, 4096, 4096}, {4095, 4096, 4096}, {4096, 4096, 8192}, {4097, 8192, 8192},
+  } cases[] = {{1, 4096, 4096},
+               {4095, 4096, 4096},
+               {4096, 4096, 8192},
+               {4097, 8192, 8192},
                {12288, 12288, 16384}};
   for (const Case& c : cases) {
     HtmlStream stream(4096);
@@ -245,8 +258,7 @@ TEST_F(FrameTest, PostBodyArrivesInPiecesAndIsDispatchedOnce) {
   FakeRequest request("POST", "command", body, 10, 13);
   EXPECT_EQ(Run(request), HSE_STATUS_SUCCESS);
   EXPECT_EQ(server_.called, "Command");
-  EXPECT_EQ(server_.values,
-            (std::vector<std::string>{"add", "a", "b", std::string(300, 'p')}));
+  EXPECT_EQ(server_.values, (std::vector<std::string>{"add", "a", "b", std::string(300, 'p')}));
   EXPECT_GT(request.readCalls, 10);
 }
 
@@ -344,13 +356,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SendCase{"Nothing?1", "200 OK", false, "", {}, HSE_STATUS_SUCCESS},
         SendCase{"Text?1", "200 OK", true, "", {"\r\n", "page text"}, HSE_STATUS_SUCCESS},
-        SendCase{"Headed?1", "200 OK", true, "X-One: 1\r\nContent-Type: text/html\r\n",
+        SendCase{"Headed?1",
+                 "200 OK",
+                 true,
+                 "X-One: 1\r\nContent-Type: text/html\r\n",
                  {"\r\n",
                   "<html><head><title>Default MFC Web Server Extension</title></head><body>"
                   "hello</body></html>"},
                  HSE_STATUS_SUCCESS},
         SendCase{"Raw?1", nullptr, false, "", {}, HSE_STATUS_SUCCESS},
-        SendCase{"Throw?1", "500 Internal Server Error", true, "Content-Type: text/html\r\n",
+        SendCase{"Throw?1",
+                 "500 Internal Server Error",
+                 true,
+                 "Content-Type: text/html\r\n",
                  {"\r\n",
                   "<HEAD><TITLE>HTTP Error 500</TITLE></HEAD><BODY><H1>SERVER ERROR</H1>The "
                   "server encountered an internal error or misconfiguration and was unable to "
