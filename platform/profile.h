@@ -7,6 +7,13 @@
 #include <cstddef>
 #include <span>
 
+#if defined(_WIN32)
+// <windows.h> maps these names onto the system's own INI calls; this layer keeps them.
+#include <windows.h>
+#undef GetProfileString
+#undef WriteProfileString
+#endif
+
 namespace vormel {
 
 // With a key: copies its value (cut to size - 1 bytes, NUL-terminated) or defaultText when the
@@ -19,8 +26,7 @@ std::size_t GetProfileString(const char* section, const char* key, const char* d
 
 // Sets the key (adding it, the section and the file where missing) or, with value == nullptr,
 // removes it. Returns false when the file could not be replaced; the old file then stands.
-bool WriteProfileString(const char* section, const char* key, const char* value,
-                        const char* path);
+bool WriteProfileString(const char* section, const char* key, const char* value, const char* path);
 
 struct ProfileChange {
   const char* key;
