@@ -1,0 +1,29 @@
+// One-frame GIF89a encoding into a caller's fixed buffer through giflib. Pure apart from
+// giflib's own internal allocations; safe on any thread.
+#pragma once
+
+#include <cstdint>
+
+#include "renderer/params.h"
+
+namespace vormel {
+
+inline constexpr int kPaletteSize = 32;
+inline constexpr int kPaletteBits = 5;
+inline constexpr int kMaxImageWidth = 1024;
+
+// Produces one row of palette indices (0..kPaletteSize-1), width bytes.
+class RowSource {
+ public:
+  virtual void Row(int y, std::uint8_t* out) const = 0;
+
+ protected:
+  ~RowSource() = default;
+};
+
+// Writes the image to out; returns its length, or -1 when it does not fit capacity or the
+// width exceeds kMaxImageWidth. transparentIndex < 0 means an opaque image.
+int WriteGif(int width, int height, const Rgb (&palette)[kPaletteSize], int transparentIndex,
+             const RowSource& rows, unsigned char* out, int capacity);
+
+}  // namespace vormel
