@@ -3,4 +3,4 @@ vormel_gtest(profile_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/profile/ini_text_test.cc
           ${CMAKE_CURRENT_LIST_DIR}/profile/profile_file_test.cc
   LIBS vormel_platform
-  LABELS profile)
+  LABELS profile concurrency)

@@ -9,7 +9,7 @@ vormel_gtest(renderer_test
     ${CMAKE_CURRENT_LIST_DIR}/renderer/request_test.cc
     ${CMAKE_SOURCE_DIR}/renderer/kandri.cc
   LIBS renderer_test_support kandri_core Threads::Threads
-  LABELS renderer)
+  LABELS renderer concurrency)
 
 if(VORMEL_BUILD_FUZZ)
   add_executable(renderer_fuzz ${CMAKE_CURRENT_LIST_DIR}/fuzz/renderer_fuzz.cc)
