@@ -8,6 +8,7 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+// httpext.h needs the types of windows.h first.
 #include <httpext.h>
 namespace vormel {
 using ::BOOL;
@@ -77,12 +78,12 @@ struct EXTENSION_CONTROL_BLOCK {
   DWORD cbAvailable;
   LPBYTE lpbData;
   LPSTR lpszContentType;
-  BOOL(WINAPI* GetServerVariable)(HCONN hConn, LPSTR lpszVariableName, LPVOID lpvBuffer,
-                                  LPDWORD lpdwSize);
+  BOOL(WINAPI* GetServerVariable)
+  (HCONN hConn, LPSTR lpszVariableName, LPVOID lpvBuffer, LPDWORD lpdwSize);
   BOOL(WINAPI* WriteClient)(HCONN ConnID, LPVOID Buffer, LPDWORD lpdwBytes, DWORD dwReserved);
   BOOL(WINAPI* ReadClient)(HCONN ConnID, LPVOID lpvBuffer, LPDWORD lpdwSize);
-  BOOL(WINAPI* ServerSupportFunction)(HCONN hConn, DWORD dwHSERequest, LPVOID lpvBuffer,
-                                      LPDWORD lpdwSize, LPDWORD lpdwDataType);
+  BOOL(WINAPI* ServerSupportFunction)
+  (HCONN hConn, DWORD dwHSERequest, LPVOID lpvBuffer, LPDWORD lpdwSize, LPDWORD lpdwDataType);
 };
 
 }  // namespace vormel
