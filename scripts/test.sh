@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs, builds and runs every test: the whole suite under ASan+UBSan, the concurrency
-# tests under TSan, and each fuzz target for a bounded time.
+# tests under TSan, each fuzz target for a bounded time, and the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,3 +16,6 @@ cmake --build --preset tsan -j "$jobs"
 ctest --preset tsan -L concurrency
 
 scripts/fuzz.sh "${VORMEL_FUZZ_SECONDS:-60}"
+
+# The Windows DLLs, cross-compiled and tested under Wine.
+scripts/windows-test.sh
