@@ -140,9 +140,11 @@ std::vector<std::string_view> IniDocument::Keys(std::string_view section) const 
 }
 
 void IniDocument::EndLastLine() {
-  if (!lines_.empty() && lines_.back().ending.empty()) {
-    lines_.back().ending = std::string(Newline());
-  }
+  if (lines_.empty() || !lines_.back().ending.empty()) return;
+  Line& last = lines_.back();
+  // A last line ending in a bare "\r" would lose that byte to a "\n" ending on the next read;
+  // "\r\n" keeps the line as it reads now.
+  last.ending = !last.raw.empty() && last.raw.back() == '\r' ? "\r\n" : std::string(Newline());
 }
 
 bool IniDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
