@@ -2,10 +2,15 @@
 
 #include <gif_lib.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace vormel {
 namespace {
+
+// Pixels handed to giflib per call; at least one row of kMaxImageWidth.
+constexpr int kPixelChunk = 16 * 1024;
+static_assert(kPixelChunk >= kMaxImageWidth);
 
 struct Sink {
   unsigned char* out;
@@ -50,10 +55,15 @@ int WriteGif(int width, int height, const Rgb (&palette)[kPaletteSize], int tran
     ok = EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, extension) == GIF_OK;
   }
   ok = ok && EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr) == GIF_OK;
-  std::uint8_t row[kMaxImageWidth];
-  for (int y = 0; ok && y < height; ++y) {
-    rows.Row(y, row);
-    ok = EGifPutLine(gif, row, width) == GIF_OK;
+  // Whole runs of rows per EGifPutLine: each call costs a setup pass inside giflib, and a
+  // counter image (a few thousand pixels) goes through in one call.
+  std::uint8_t pixels[kPixelChunk];
+  const int rowsPerCall = kPixelChunk / width;
+  for (int y = 0; ok && y < height;) {
+    const int n = std::min(rowsPerCall, height - y);
+    for (int i = 0; i < n; ++i) rows.Row(y + i, pixels + i * width);
+    ok = EGifPutLine(gif, pixels, n * width) == GIF_OK;
+    y += n;
   }
   ok = EGifCloseFile(gif, &error) == GIF_OK && ok;
   if (!ok || sink.overflow) return -1;

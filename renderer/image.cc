@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "renderer/gif_writer.h"
 #include "renderer/glyphs.h"
+#include "renderer/render_block.h"
 
 namespace vormel {
 namespace {
@@ -35,22 +37,21 @@ class Layout final : public RowSource {
       pixelIndex_[v] =
           static_cast<std::uint8_t>(GlyphPixelIndex(static_cast<std::uint8_t>(v), style.cells));
     }
+    // Every row between the top and bottom frame bands has the same frame pixels.
+    if (height_ > 2 * frame_ && width_ <= kMaxImageWidth) {
+      FrameRow(frame_, interior_);
+      haveInterior_ = true;
+    }
   }
 
   int width() const { return width_; }
   int height() const { return height_; }
 
   void Row(int y, std::uint8_t* out) const override {
-    int w = width_;
-    int h = height_;
-    std::memset(out, kIndexBackground, static_cast<std::size_t>(w));
-    for (int x = 0; x < w; ++x) {
-      int d = std::min(std::min(x, y), std::min(w - 1 - x, h - 1 - y));
-      if (d >= frame_) {
-        x = std::max(x, w - 1 - frame_);  // skip the interior; the next pixel is the right edge
-        continue;
-      }
-      out[x] = static_cast<std::uint8_t>(FrameIndex(x, y, d));
+    if (haveInterior_ && y >= frame_ && y < height_ - frame_) {
+      std::memcpy(out, interior_, static_cast<std::size_t>(width_));
+    } else {
+      FrameRow(y, out);
     }
     int gy = y - inset_;
     if (gy < 0 || gy >= style_.height) return;
@@ -64,6 +65,20 @@ class Layout final : public RowSource {
   }
 
  private:
+  void FrameRow(int y, std::uint8_t* out) const {
+    int w = width_;
+    int h = height_;
+    std::memset(out, kIndexBackground, static_cast<std::size_t>(w));
+    for (int x = 0; x < w; ++x) {
+      int d = std::min(std::min(x, y), std::min(w - 1 - x, h - 1 - y));
+      if (d >= frame_) {
+        x = std::max(x, w - 1 - frame_);  // skip the interior; the next pixel is the right edge
+        continue;
+      }
+      out[x] = static_cast<std::uint8_t>(FrameIndex(x, y, d));
+    }
+  }
+
   // Outer rings bevel out (light top-left), wide frames get an inner bevel back in, and the
   // rings between take the frame's own colour.
   int FrameIndex(int x, int y, int d) const {
@@ -83,9 +98,75 @@ class Layout final : public RowSource {
   int width_ = 0;
   int height_ = 0;
   std::uint8_t pixelIndex_[16] = {};
+  bool haveInterior_ = false;
+  std::uint8_t interior_[kMaxImageWidth];
+};
+
+// What decides an image: the options as drawn (frame clamped) and the text.
+struct CacheKey {
+  std::uint8_t bytes[16 + kMaxCells] = {};
+  int length = 0;
+};
+
+bool MakeKey(const char* text, const ImageOptions& o, CacheKey& key) {
+  std::size_t n = std::strlen(text);
+  if (n == 0 || n > kMaxCells) return false;
+  std::uint8_t* k = key.bytes;
+  *k++ = static_cast<std::uint8_t>(o.style);
+  *k++ = static_cast<std::uint8_t>(std::clamp(o.frame, 0, kMaxFrame));
+  *k++ = o.frameColour.r;
+  *k++ = o.frameColour.g;
+  *k++ = o.frameColour.b;
+  *k++ = static_cast<std::uint8_t>((o.transparent ? 1 : 0) | (o.hasBackground ? 2 : 0));
+  *k++ = o.hasBackground ? o.background.r : 0;
+  *k++ = o.hasBackground ? o.background.g : 0;
+  *k++ = o.hasBackground ? o.background.b : 0;
+  std::memcpy(k, text, n);
+  key.length = static_cast<int>(k - key.bytes) + static_cast<int>(n);
+  return true;
+}
+
+constexpr int kCacheEntries = 8;
+
+struct CachedImage {
+  CacheKey key;
+  int length = -1;  // -1: empty
+  unsigned char bytes[kRenderOutputCapacity];
+};
+
+struct ImageCache {
+  CachedImage entries[kCacheEntries];
+  int next = 0;  // replaced round robin
 };
 
 }  // namespace
+
+int RenderCellsCached(const char* text, const ImageOptions& options, unsigned char* out,
+                      int capacity) {
+  CacheKey key;
+  if (!MakeKey(text, options, key)) return RenderCells(text, options, out, capacity);
+  thread_local std::unique_ptr<ImageCache> cache;
+  if (!cache) cache = std::make_unique<ImageCache>();
+  for (const CachedImage& e : cache->entries) {
+    if (e.length >= 0 && e.key.length == key.length &&
+        std::memcmp(e.key.bytes, key.bytes, static_cast<std::size_t>(key.length)) == 0) {
+      if (e.length > capacity) return -1;
+      std::memcpy(out, e.bytes, static_cast<std::size_t>(e.length));
+      return e.length;
+    }
+  }
+  CachedImage& slot = cache->entries[cache->next];
+  const int length = RenderCells(text, options, slot.bytes, kRenderOutputCapacity);
+  if (length < 0 || length > capacity) {
+    slot.length = -1;
+    return length < 0 ? length : -1;
+  }
+  slot.key = key;
+  slot.length = length;
+  cache->next = (cache->next + 1) % kCacheEntries;
+  std::memcpy(out, slot.bytes, static_cast<std::size_t>(length));
+  return length;
+}
 
 int GlyphPixelIndex(std::uint8_t pixel, bool cells) {
   int level = pixel & kCoverageMask;

@@ -32,6 +32,12 @@ inline constexpr int kIndexDark = 18;
 // or -1 when the text is empty, too long, or the image does not fit capacity.
 int RenderCells(const char* text, const ImageOptions& options, unsigned char* out, int capacity);
 
+// RenderCells through a small per-thread cache of finished images, for texts that repeat from
+// request to request (fixed digits, the date, the clock, a counter shown without advancing).
+// Same result as RenderCells; memory is bounded per thread.
+int RenderCellsCached(const char* text, const ImageOptions& options, unsigned char* out,
+                      int capacity);
+
 // The error image: one error mark in the style. Always fits kRenderOutputCapacity.
 int RenderError(const ImageOptions& options, unsigned char* out, int capacity);
 

@@ -70,34 +70,37 @@ std::int32_t RenderRequest(const RenderBlock& block, std::time_t now, LocalTimeF
     } else {
       FormatClock(t, params.hours12, text);
     }
-    return Finish(RenderCells(text, options, out, kRenderOutputCapacity), options, out);
+    return Finish(RenderCellsCached(text, options, out, kRenderOutputCapacity), options, out);
   }
   if (params.hasLit) {
     if (!params.litValid || !ComposeNumber(params.lit, params.minDigits, params.group, text)) {
       return Finish(-1, options, out);
     }
-    return Finish(RenderCells(text, options, out, kRenderOutputCapacity), options, out);
+    return Finish(RenderCellsCached(text, options, out, kRenderOutputCapacity), options, out);
   }
   std::int32_t* slot =
       params.hasName && !params.nameTooLong ? FindCounter(block, params.name) : nullptr;
   if (slot == nullptr) return Finish(-1, options, out);
 
-  auto draw = [&](std::int64_t value) {
+  // An advancing counter draws a new text every time, so only a shown value goes through the
+  // cache.
+  auto draw = [&](std::int64_t value, bool repeats) {
     char digits[24];
     std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(value));
     if (!ComposeNumber(digits, params.minDigits, params.group, text)) return -1;
-    return RenderCells(text, options, out, kRenderOutputCapacity);
+    return repeats ? RenderCellsCached(text, options, out, kRenderOutputCapacity)
+                   : RenderCells(text, options, out, kRenderOutputCapacity);
   };
-  if (!params.count) return Finish(draw(LoadValue(*slot)), options, out);
+  if (!params.count) return Finish(draw(LoadValue(*slot), true), options, out);
 
   // Draw the value the advance will most likely produce first, so that an image that cannot
   // fit leaves the counter untouched; redraw only if another thread advanced in between.
   std::int32_t seen = LoadValue(*slot);
   std::int32_t expected = seen == INT32_MAX ? seen : seen + 1;
-  int length = draw(expected);
+  int length = draw(expected, false);
   if (length < 0) return Finish(-1, options, out);
   std::int32_t advanced = AdvanceValue(*slot);
-  if (advanced != expected) length = draw(advanced);
+  if (advanced != expected) length = draw(advanced, false);
   return Finish(length, options, out);
 }
 

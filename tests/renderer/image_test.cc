@@ -202,3 +202,79 @@ TEST(Image, TooSmallBufferFailsAndErrorImageAlwaysFits) {
 
 }  // namespace
 }  // namespace vormel
+
+namespace vormel {
+namespace {
+
+// Neighbouring rows differ in one thing the image depends on; a cache key that missed any of
+// them would hand one row the other's image.
+struct CachedCase {
+  const char* text;
+  ImageOptions options;
+};
+
+ImageOptions With(int style, int frame, Rgb frameColour, bool transparent, bool hasBackground,
+                  Rgb background) {
+  ImageOptions o;
+  o.style = style;
+  o.frame = frame;
+  o.frameColour = frameColour;
+  o.transparent = transparent;
+  o.hasBackground = hasBackground;
+  o.background = background;
+  return o;
+}
+
+const CachedCase kCachedCases[] = {
+    {"12345678", With(2, 5, {160, 160, 160}, false, false, {})},
+    {"12345679", With(2, 5, {160, 160, 160}, false, false, {})},       // text
+    {"12345679", With(3, 5, {160, 160, 160}, false, false, {})},       // style
+    {"12345679", With(3, 6, {160, 160, 160}, false, false, {})},       // frame
+    {"12345679", With(3, 6, {160, 161, 160}, false, false, {})},       // frame colour
+    {"12345679", With(3, 6, {160, 161, 160}, true, false, {})},        // transparency
+    {"12345679", With(3, 6, {160, 161, 160}, true, true, {1, 2, 3})},  // background
+    {"12345679", With(3, 6, {160, 161, 160}, true, true, {1, 2, 4})},  // background colour
+    {"1234567", With(3, 6, {160, 161, 160}, true, true, {1, 2, 4})},   // shorter text
+    {"12:34:56", With(0, 2, {160, 160, 160}, false, false, {})},
+    {"2024/05/06", With(7, 0, {160, 160, 160}, false, false, {})},
+    {"?", With(1, 20, {0, 0, 0}, false, false, {})},
+};
+
+std::string Render(bool cached, const CachedCase& c, int capacity = kRenderOutputCapacity) {
+  unsigned char out[kRenderOutputCapacity];
+  int n = cached ? RenderCellsCached(c.text, c.options, out, capacity)
+                 : RenderCells(c.text, c.options, out, capacity);
+  return n < 0 ? "<failed>" : std::string(reinterpret_cast<char*>(out), static_cast<size_t>(n));
+}
+
+TEST(ImageCache, EveryHitAndMissEqualsAFreshRender) {
+  // Three rounds: more cases than cache entries, so later rounds mix hits with replacements.
+  for (int round = 0; round < 3; ++round) {
+    for (const CachedCase& c : kCachedCases) {
+      SCOPED_TRACE(std::string(c.text) + " round " + std::to_string(round));
+      const std::string fresh = Render(false, c);
+      ASSERT_NE(fresh, "<failed>");
+      EXPECT_EQ(Render(true, c), fresh);
+      EXPECT_EQ(Render(true, c), fresh);
+    }
+  }
+}
+
+TEST(ImageCache, ACachedImageTooLargeForTheBufferFails) {
+  const CachedCase& c = kCachedCases[0];
+  const std::string fresh = Render(true, c);
+  ASSERT_NE(fresh, "<failed>");
+  EXPECT_EQ(Render(true, c, static_cast<int>(fresh.size()) - 1), "<failed>");
+  EXPECT_EQ(Render(true, c, static_cast<int>(fresh.size())), fresh);
+}
+
+TEST(ImageCache, EmptyOrOverlongTextFailsAsUncached) {
+  const ImageOptions o;
+  unsigned char out[kRenderOutputCapacity];
+  EXPECT_EQ(RenderCellsCached("", o, out, kRenderOutputCapacity), -1);
+  const std::string longText(kMaxCells + 1, '1');
+  EXPECT_EQ(RenderCellsCached(longText.c_str(), o, out, kRenderOutputCapacity), -1);
+}
+
+}  // namespace
+}  // namespace vormel
