@@ -8,7 +8,11 @@ want=(build-essential cmake ninja-build pkg-config libgif-dev libboost-dev)
 case "${1:-build}" in
   build) ;;
   test) want+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev curl
-               nodejs npm chromium) ;;
+               chromium)
+        # A machine may carry its own Node.js build (with npm inside); Debian's npm conflicts
+        # with that, so the packages are only asked for when the commands are missing.
+        command -v node >/dev/null || want+=(nodejs)
+        command -v npm >/dev/null || want+=(npm) ;;
   bench) want+=(libbenchmark-dev wrk nginx-light curl) ;;
   *) echo "usage: $0 [build|test|bench]" >&2; exit 2 ;;
 esac

@@ -12,11 +12,11 @@ add_library(reliability_support STATIC ${reliability_dir}/reliability_support.cc
 target_link_libraries(reliability_support PUBLIC vormel_platform)
 target_compile_definitions(reliability_support PRIVATE VORMEL_HOST_PATH="$<TARGET_FILE:vormel-host>")
 
-vormel_gtest(load_fault_test
+vormel_gtest(load_fault_test SERIAL
   SOURCES ${reliability_dir}/load_fault_test.cc
   LIBS reliability_support Threads::Threads
   LABELS reliability host)
-vormel_gtest(hostile_clients_test
+vormel_gtest(hostile_clients_test SERIAL
   SOURCES ${reliability_dir}/hostile_clients_test.cc
   LIBS reliability_support Threads::Threads
   LABELS reliability host)
