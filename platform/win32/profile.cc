@@ -1,4 +1,4 @@
-#include "platform/profile.h"
+#include "platform/profile_file.h"
 
 #include <windows.h>
 
@@ -277,51 +277,14 @@ bool ApplyChanges(const char* section, std::span<const ProfileChange> changes, c
 
 }  // namespace
 
-std::size_t GetProfileString(const char* section, const char* key, const char* defaultText,
-                             char* buffer, std::size_t size, const char* path) {
-  const std::string_view fallback = defaultText == nullptr ? "" : defaultText;
-  if (size == 0 || buffer == nullptr) return 0;
-  try {
-    std::shared_ptr<const IniDocument> document;
-    if (section != nullptr && path != nullptr) {
-      const Loaded loaded = Load(path);
-      if (loaded.status == LoadStatus::kLoaded) document = loaded.document;
-    }
-    if (key != nullptr) {
-      std::optional<std::string_view> value;
-      if (document) value = document->Find(section, key);
-      return CopyIniValue(value.value_or(fallback), buffer, size);
-    }
-    std::vector<std::string_view> names;
-    if (document && document->HasSection(section)) {
-      names = document->Keys(section);
-    } else if (!fallback.empty()) {
-      names.push_back(fallback);
-    }
-    return CopyIniKeyList(names, buffer, size);
-  } catch (const std::exception&) {
-    // Out of memory: answer as for a missing file rather than let it reach the C caller.
-  }
-  if (key != nullptr) return CopyIniValue(fallback, buffer, size);
-  buffer[0] = '\0';
-  if (size > 1) buffer[1] = '\0';
-  return 0;
+std::shared_ptr<const IniDocument> ReadProfileDocument(const char* path) {
+  Loaded loaded = Load(path);
+  if (loaded.status != LoadStatus::kLoaded) return nullptr;
+  return loaded.document;
 }
 
-bool WriteProfileString(const char* section, const char* key, const char* value, const char* path) {
-  const ProfileChange change{key, value};
-  return WriteProfileStrings(section, std::span(&change, 1), path);
-}
-
-bool WriteProfileStrings(const char* section, std::span<const ProfileChange> changes,
-                         const char* path) {
-  try {
-    return ApplyChanges(section, changes, path);
-  } catch (const std::exception& error) {
-    LogError("settings file %s: change abandoned: %s", path == nullptr ? "(null)" : path,
-             error.what());
-    return false;
-  }
+bool ReplaceProfile(const char* section, std::span<const ProfileChange> changes, const char* path) {
+  return ApplyChanges(section, changes, path);
 }
 
 }  // namespace vormel
