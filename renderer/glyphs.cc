@@ -227,23 +227,23 @@ float WidthFactor(int id) {
   }
 }
 
-struct OutlineSpec {
+struct OutlineShape {
   float bodyWidth, bodyHeight;
   Pen pen;
   bool serif;
 };
 
-void BuildOutlineStyle(Style& style, const OutlineSpec& spec) {
-  float margin = spec.pen.halfWidth + 1.0f;
-  style.height = static_cast<int>(std::ceil(spec.bodyHeight + 2 * margin));
+void BuildOutlineStyle(Style& style, const OutlineShape& shape) {
+  float margin = shape.pen.halfWidth + 1.0f;
+  style.height = static_cast<int>(std::ceil(shape.bodyHeight + 2 * margin));
   for (int id = 0; id < kGlyphCount; ++id) {
     Glyph& g = style.glyphs[id];
-    float bw = spec.bodyWidth * WidthFactor(id);
-    float slantRoom = std::fabs(spec.pen.slant) * spec.bodyWidth;
+    float bw = shape.bodyWidth * WidthFactor(id);
+    float slantRoom = std::fabs(shape.pen.slant) * shape.bodyWidth;
     g.width = std::min(kGlyphMaxWidth, static_cast<int>(std::ceil(bw + 2 * margin + slantRoom)));
     Path path;
-    DigitPath(id, path, spec.serif);
-    Rasterize(path, {margin, margin, bw, spec.bodyHeight}, spec.pen, g, style.height);
+    DigitPath(id, path, shape.serif);
+    Rasterize(path, {margin, margin, bw, shape.bodyHeight}, shape.pen, g, style.height);
   }
 }
 
