@@ -63,6 +63,7 @@ void ModuleCall::Run(HttpExtensionProcFn proc, const ModuleRequest& request, Rep
   header_section_.clear();
   phase_ = Phase::kNothingSent;
   client_gone_ = false;
+  last_probe_ = std::chrono::steady_clock::now();
 
   // Writable, NUL-terminated copies: the module cuts its query string in place.
   std::string_view content_type = FindHeader(request.headers, "Content-Type");
@@ -125,7 +126,11 @@ void ModuleCall::Finish() {
 }
 
 bool ModuleCall::ClientGone() {
-  if (!client_gone_ && request_->client_gone) client_gone_ = request_->client_gone();
+  if (client_gone_ || !request_->client_gone) return client_gone_;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - last_probe_ < kProbeInterval) return false;
+  last_probe_ = now;
+  client_gone_ = request_->client_gone();
   return client_gone_;
 }
 

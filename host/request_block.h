@@ -5,6 +5,7 @@
 // the client_gone probe.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -35,9 +36,12 @@ struct ModuleRequest {
   std::uint16_t server_port = 0;
   std::string_view path_translated;
   // True once the client has closed or reset the connection; the module then sees its next
-  // WriteClient or header send fail with ECONNRESET.
+  // WriteClient or header send fail with ECONNRESET. Asked at most once per kProbeInterval, so
+  // a response written at once costs no probe (the host learns of the loss when it sends).
   std::function<bool()> client_gone;
 };
+
+inline constexpr std::chrono::milliseconds kProbeInterval{10};
 
 // The body the module gets up front in lpbData; the rest it reads with ReadClient.
 inline constexpr std::size_t kBodyUpFront = 48 * 1024;
@@ -87,6 +91,7 @@ class ModuleCall {
   DWORD result_ = 0;
   DWORD reported_status_ = 0;
   bool client_gone_ = false;
+  std::chrono::steady_clock::time_point last_probe_;
 };
 
 }  // namespace vormel

@@ -159,6 +159,16 @@ TEST_F(RequestBlockTest, WritesFailWithConnectionResetOnceTheClientIsGone) {
   EXPECT_EQ(probes, 4);
 }
 
+TEST_F(RequestBlockTest, AResponseWrittenAtOnceCostsNoProbe) {
+  int probes = 0;
+  ModuleRequest request = MakeRequest("GET", "raw");
+  request.client_gone = [&] { return ++probes > 0; };
+  Run(request);
+  EXPECT_FALSE(call_.client_gone());
+  EXPECT_EQ(call_.result(), HSE_STATUS_SUCCESS);
+  EXPECT_EQ(probes, 0);
+}
+
 TEST_F(RequestBlockTest, BuffersAreReusedWithoutLeftovers) {
   Run(MakeRequest("GET", "big=100000"));
   EXPECT_EQ(reply_.body.size(), 100000u);
