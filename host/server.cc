@@ -2,10 +2,12 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -24,6 +26,14 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = asio::ip::tcp;
 using ErrorCode = beast::error_code;
+// Concrete executor types throughout: a type-erased executor costs heap allocations on every
+// asynchronous operation.
+using Executor = asio::io_context::executor_type;
+using Socket = asio::basic_stream_socket<tcp, Executor>;
+using Acceptor = asio::basic_socket_acceptor<tcp, Executor>;
+using Timer = asio::basic_waitable_timer<std::chrono::steady_clock,
+                                         asio::wait_traits<std::chrono::steady_clock>, Executor>;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
@@ -33,6 +43,10 @@ constexpr std::size_t kBodyLimit = 64 * 1024;
 // not lost to a reset; this much and this long at most.
 constexpr std::size_t kDrainLimit = 1024 * 1024;
 constexpr std::chrono::seconds kDrainTime{2};
+// Deadlines are checked by a sweep rather than a timer per operation; a timeout fires up to
+// this much late.
+constexpr std::chrono::milliseconds kSweepPeriod{250};
+constexpr Clock::rep kNoDeadline = std::numeric_limits<Clock::rep>::max();
 
 std::string_view View(beast::string_view text) { return {text.data(), text.size()}; }
 
@@ -44,18 +58,34 @@ class Session;
 
 }  // namespace
 
+// One io_context per thread: a connection lives on one thread from accept to close, so its
+// handlers need no strand and the scheduler no cross-thread hand-offs. The acceptor, the
+// signals and the deadline sweep have a thread of their own, which no request can hold up.
+struct Worker {
+  asio::io_context ioc{1};
+  asio::executor_work_guard<Executor> work{ioc.get_executor()};
+};
+
 struct Server::Impl {
   explicit Impl(ServerConfig server_config)
       : config(std::move(server_config)),
-        strand(asio::make_strand(ioc)),
-        acceptor(strand),
-        signals(strand, SIGINT, SIGTERM),
-        accept_retry(strand) {}
+        workers(MakeWorkers(config.threads)),
+        acceptor(control.ioc.get_executor()),
+        signals(control.ioc.get_executor(), SIGINT, SIGTERM),
+        accept_retry(control.ioc.get_executor()),
+        sweep(control.ioc.get_executor()) {}
+
+  static std::vector<std::unique_ptr<Worker>> MakeWorkers(unsigned count) {
+    std::vector<std::unique_ptr<Worker>> list;
+    for (unsigned i = 0; i < std::max(1u, count); ++i) list.push_back(std::make_unique<Worker>());
+    return list;
+  }
 
   void Accept();
-  void OnAccept(ErrorCode ec, tcp::socket socket);
+  void OnAccept(ErrorCode ec, Socket socket);
   void BeginStop();
   void Forget(Session* session);
+  void Sweep();
 
   ServerConfig config;
   std::string url;
@@ -68,26 +98,28 @@ struct Server::Impl {
   unsigned running_threads = 0;
   bool stop_requested = false;
 
-  asio::io_context ioc;
-  asio::strand<asio::io_context::executor_type> strand;
-  tcp::acceptor acceptor;
-  asio::signal_set signals;
-  asio::steady_timer accept_retry;
+  std::vector<std::unique_ptr<Worker>> workers;
+  // After the workers: a pending accept holds a socket of a worker, so control goes first.
+  Worker control;
+  std::size_t next_worker = 0;  // the accept handler's only
+  Acceptor acceptor;
+  asio::basic_signal_set<Executor> signals;
+  Timer accept_retry;
+  Timer sweep;
 };
 
 namespace {
 
 class Session : public std::enable_shared_from_this<Session> {
  public:
-  Session(tcp::socket&& socket, Server::Impl& server)
-      : stream_(std::move(socket)), server_(server) {
+  Session(Socket&& socket, Server::Impl& server) : socket_(std::move(socket)), server_(server) {
     ErrorCode ec;
-    tcp::endpoint remote = stream_.socket().remote_endpoint(ec);
+    tcp::endpoint remote = socket_.remote_endpoint(ec);
     if (!ec) {
       remote_addr_ = remote.address().to_string();
       remote_port_ = remote.port();
     }
-    tcp::endpoint local = stream_.socket().local_endpoint(ec);
+    tcp::endpoint local = socket_.local_endpoint(ec);
     if (!ec) {
       local_addr_ = local.address().to_string();
       local_port_ = local.port();
@@ -98,31 +130,54 @@ class Session : public std::enable_shared_from_this<Session> {
   ~Session() { server_.Forget(this); }
 
   void Start() {
-    asio::dispatch(stream_.get_executor(),
+    asio::dispatch(socket_.get_executor(),
                    beast::bind_front_handler(&Session::ReadNext, shared_from_this()));
   }
 
   // On a stop, an idle connection closes at once; a busy one after its response.
   void StopIfIdle() {
-    asio::post(stream_.get_executor(), [self = shared_from_this()] {
-      if (self->idle_) self->stream_.cancel();
+    asio::post(socket_.get_executor(), [self = shared_from_this()] {
+      if (self->idle_) self->Cancel();
+    });
+  }
+
+  // From the sweep, on any thread: cuts the connection off on its own thread once its deadline
+  // has passed.
+  void CheckDeadline(Clock::rep now) {
+    if (deadline_.load(std::memory_order_relaxed) > now) return;
+    asio::post(socket_.get_executor(), [self = shared_from_this()] {
+      if (self->deadline_.load(std::memory_order_relaxed) <=
+          Clock::now().time_since_epoch().count()) {
+        self->Cancel();
+      }
     });
   }
 
  private:
+  void ExpiresAfter(Clock::duration timeout) {
+    deadline_.store((Clock::now() + timeout).time_since_epoch().count(), std::memory_order_relaxed);
+  }
+  void ExpiresNever() { deadline_.store(kNoDeadline, std::memory_order_relaxed); }
+
+  // The pending operation ends with operation_aborted, which every handler takes as the end.
+  void Cancel() {
+    ErrorCode ec;
+    socket_.cancel(ec);
+  }
+
   void ReadNext() {
     if (server_.stopping) return Close();
     if (buffer_.size() > 0) return ReadHeader();  // a pipelined request is already here
     idle_ = true;
-    stream_.expires_after(server_.config.idle_timeout);
-    stream_.async_read_some(buffer_.prepare(4096),
+    ExpiresAfter(server_.config.idle_timeout);
+    socket_.async_read_some(buffer_.prepare(4096),
                             beast::bind_front_handler(&Session::OnIdleRead, shared_from_this()));
   }
 
   void OnIdleRead(ErrorCode ec, std::size_t bytes) {
     idle_ = false;
-    if (ec == asio::error::eof || ec == beast::error::timeout ||
-        ec == asio::error::operation_aborted || ec == asio::error::connection_reset) {
+    if (ec == asio::error::eof || ec == asio::error::operation_aborted ||
+        ec == asio::error::connection_reset) {
       return Close();
     }
     if (ec) {
@@ -137,8 +192,8 @@ class Session : public std::enable_shared_from_this<Session> {
     parser_.emplace();
     parser_->header_limit(kHeaderLimit);
     parser_->body_limit(kBodyLimit);
-    stream_.expires_after(server_.config.read_timeout);
-    http::async_read_header(stream_, buffer_, *parser_,
+    ExpiresAfter(server_.config.read_timeout);
+    http::async_read_header(socket_, buffer_, *parser_,
                             beast::bind_front_handler(&Session::OnHeader, shared_from_this()));
   }
 
@@ -150,8 +205,8 @@ class Session : public std::enable_shared_from_this<Session> {
     } else if (ec == http::error::body_limit) {
       Refuse(413);  // announced too large: refused before any of it is read
     } else if (ec == http::error::end_of_stream || ec == asio::error::eof ||
-               ec == beast::error::timeout || ec == asio::error::operation_aborted ||
-               ec == asio::error::connection_reset || ec == http::error::partial_message) {
+               ec == asio::error::operation_aborted || ec == asio::error::connection_reset ||
+               ec == http::error::partial_message) {
       Close();
     } else if (ec.category() == http::make_error_code(http::error::bad_target).category()) {
       Refuse(400);
@@ -168,9 +223,9 @@ class Session : public std::enable_shared_from_this<Session> {
     const auto& request = parser_->get();
     if (beast::iequals(request[http::field::expect], "100-continue")) {
       static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
-      stream_.expires_after(server_.config.read_timeout);
+      ExpiresAfter(server_.config.read_timeout);
       return asio::async_write(
-          stream_, asio::buffer(kContinue.data(), kContinue.size()),
+          socket_, asio::buffer(kContinue.data(), kContinue.size()),
           beast::bind_front_handler(&Session::OnContinueSent, shared_from_this()));
     }
     ReadBody();
@@ -182,8 +237,8 @@ class Session : public std::enable_shared_from_this<Session> {
   }
 
   void ReadBody() {
-    stream_.expires_after(server_.config.read_timeout);
-    http::async_read(stream_, buffer_, *parser_,
+    ExpiresAfter(server_.config.read_timeout);
+    http::async_read(socket_, buffer_, *parser_,
                      beast::bind_front_handler(&Session::OnBody, shared_from_this()));
   }
 
@@ -194,12 +249,12 @@ class Session : public std::enable_shared_from_this<Session> {
 
   // The client has closed or reset its end; checked only when the module writes.
   bool PeerGone() {
-    pollfd entry{stream_.socket().native_handle(), POLLRDHUP, 0};
+    pollfd entry{socket_.native_handle(), POLLRDHUP, 0};
     return ::poll(&entry, 1, 0) == 1 && (entry.revents & (POLLRDHUP | POLLHUP | POLLERR));
   }
 
   void Respond() {
-    stream_.expires_never();
+    ExpiresNever();
     http::request<http::string_body>& request = parser_->get();
     std::string_view target = View(request.target());
     std::size_t question = target.find('?');
@@ -255,13 +310,13 @@ class Session : public std::enable_shared_from_this<Session> {
     if (SendsBody(reply_.status, options.head_request)) {
       buffers[1] = asio::buffer(reply_.body.data(), reply_.body.size());
     }
-    stream_.expires_after(server_.config.read_timeout);
-    asio::async_write(stream_, buffers,
+    ExpiresAfter(server_.config.read_timeout);
+    asio::async_write(socket_, buffers,
                       beast::bind_front_handler(&Session::OnWritten, shared_from_this()));
   }
 
   void OnWritten(ErrorCode ec, std::size_t) {
-    if (ec == beast::error::timeout || ec == asio::error::broken_pipe ||
+    if (ec == asio::error::operation_aborted || ec == asio::error::broken_pipe ||
         ec == asio::error::connection_reset) {
       return Close();
     }
@@ -278,15 +333,15 @@ class Session : public std::enable_shared_from_this<Session> {
   // whole response instead of a reset.
   void CloseGracefully() {
     ErrorCode ec;
-    stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
+    socket_.shutdown(tcp::socket::shutdown_send, ec);
     if (ec) return Close();
     drained_ = 0;
-    stream_.expires_after(kDrainTime);
+    ExpiresAfter(kDrainTime);
     Drain();
   }
 
   void Drain() {
-    stream_.async_read_some(asio::buffer(drain_),
+    socket_.async_read_some(asio::buffer(drain_),
                             beast::bind_front_handler(&Session::OnDrained, shared_from_this()));
   }
 
@@ -298,10 +353,11 @@ class Session : public std::enable_shared_from_this<Session> {
 
   void Close() {
     ErrorCode ec;
-    stream_.socket().close(ec);
+    socket_.close(ec);
   }
 
-  beast::tcp_stream stream_;
+  Socket socket_;
+  std::atomic<Clock::rep> deadline_{kNoDeadline};
   Server::Impl& server_;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
@@ -322,12 +378,35 @@ class Session : public std::enable_shared_from_this<Session> {
 }  // namespace
 
 void Server::Impl::Accept() {
-  acceptor.async_accept(asio::make_strand(ioc), [this](ErrorCode ec, tcp::socket socket) {
-    OnAccept(ec, std::move(socket));
+  // Connections go to the workers in turn.
+  asio::io_context& target = workers[next_worker]->ioc;
+  next_worker = (next_worker + 1) % workers.size();
+  acceptor.async_accept(target,
+                        [this](ErrorCode ec, Socket socket) { OnAccept(ec, std::move(socket)); });
+}
+
+void Server::Impl::Sweep() {
+  sweep.expires_after(kSweepPeriod);
+  sweep.async_wait([this](ErrorCode ec) {
+    if (ec) return;
+    // Collected first and dropped outside the lock: the last reference to a session may go
+    // here, and its destructor takes the lock.
+    std::vector<std::shared_ptr<Session>> live;
+    {
+      std::lock_guard lock(mutex);
+      live.reserve(sessions.size());
+      for (auto& [key, weak] : sessions) {
+        if (auto session = weak.lock()) live.push_back(std::move(session));
+      }
+    }
+    const Clock::rep now = Clock::now().time_since_epoch().count();
+    for (auto& session : live) session->CheckDeadline(now);
+    live.clear();
+    Sweep();
   });
 }
 
-void Server::Impl::OnAccept(ErrorCode ec, tcp::socket socket) {
+void Server::Impl::OnAccept(ErrorCode ec, Socket socket) {
   if (ec == asio::error::operation_aborted || stopping) return;
   if (ec) {
     // Out of descriptors, most likely: pause instead of spinning on the error.
@@ -390,7 +469,7 @@ std::unique_ptr<Server> Server::Create(ServerConfig config, std::string& error) 
     return nullptr;
   }
   tcp::endpoint endpoint(address, impl->config.listen_port);
-  tcp::acceptor& acceptor = impl->acceptor;
+  Acceptor& acceptor = impl->acceptor;
   if (acceptor.open(endpoint.protocol(), ec) ||
       acceptor.set_option(asio::socket_base::reuse_address(true), ec) ||
       acceptor.bind(endpoint, ec) ||
@@ -417,13 +496,18 @@ bool Server::Run() {
   impl.signals.async_wait([&impl](ErrorCode ec, int) {
     if (!ec) impl.BeginStop();
   });
-  asio::dispatch(impl.strand, [&impl] { impl.Accept(); });
+  asio::post(impl.control.ioc, [&impl] {
+    impl.Accept();
+    impl.Sweep();
+  });
 
   std::vector<std::thread> threads;
-  impl.running_threads = impl.config.threads;
-  for (unsigned i = 0; i < impl.config.threads; ++i) {
-    threads.emplace_back([&impl] {
-      impl.ioc.run();
+  std::vector<asio::io_context*> contexts{&impl.control.ioc};
+  for (auto& worker : impl.workers) contexts.push_back(&worker->ioc);
+  impl.running_threads = static_cast<unsigned>(contexts.size());
+  for (asio::io_context* context : contexts) {
+    threads.emplace_back([&impl, &ioc = *context] {
+      ioc.run();
       {
         std::lock_guard lock(impl.mutex);
         --impl.running_threads;
@@ -438,7 +522,7 @@ bool Server::Run() {
   impl.changed.wait_until(lock, deadline,
                           [&] { return impl.sessions.empty() || impl.running_threads == 0; });
   lock.unlock();
-  impl.ioc.stop();
+  for (asio::io_context* context : contexts) context->stop();
   lock.lock();
   // A thread still inside the module cannot be stopped from here.
   bool finished = impl.changed.wait_for(lock, std::chrono::seconds(2),

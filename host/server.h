@@ -1,6 +1,8 @@
-// The HTTP server: keep-alive, pipelining and HTTP/1.0 on N threads of one io_context, with the
-// limits that keep it alive under hostile clients. Run returns after SIGINT or SIGTERM once the
-// requests in flight have finished, or once the grace period has passed.
+// The HTTP server: keep-alive, pipelining and HTTP/1.0 on N threads, each with its own
+// io_context and its share of the connections (a request inside the module holds up only the
+// connections of its thread), with the limits that keep it alive under hostile clients. Run
+// returns after SIGINT or SIGTERM once the requests in flight have finished, or once the grace
+// period has passed.
 #pragma once
 
 #include <chrono>
