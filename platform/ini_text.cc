@@ -79,7 +79,31 @@ IniDocument IniDocument::Parse(std::string_view text) {
                                         std::string(text.substr(end, newline + 1 - end))));
     begin = newline + 1;
   }
+  document.Reindex();
   return document;
+}
+
+void IniDocument::Reindex() {
+  indexed_ = false;
+  headers_.clear();
+  keys_.clear();
+  // Past 32-bit line numbers the scans still answer.
+  if (lines_.size() >= UINT32_MAX) return;
+  std::uint32_t header = UINT32_MAX;  // keys before the first header belong to no section
+  for (std::uint32_t i = 0; i < lines_.size(); ++i) {
+    if (lines_[i].kind == Kind::kSection) {
+      headers_.push_back(i);
+      header = i;
+    } else if (lines_[i].kind == Kind::kKey && header != UINT32_MAX) {
+      keys_.push_back({header, i});
+    }
+  }
+  std::sort(keys_.begin(), keys_.end(), [this](const KeyRef& a, const KeyRef& b) {
+    if (a.header != b.header) return a.header < b.header;
+    const int order = KeyName(a.line).compare(KeyName(b.line));
+    return order != 0 ? order < 0 : a.line < b.line;
+  });
+  indexed_ = true;
 }
 
 std::string IniDocument::Serialize() const {
@@ -102,6 +126,12 @@ std::string_view IniDocument::Newline() const {
 }
 
 std::size_t IniDocument::FindSection(std::string_view section) const {
+  if (indexed_) {
+    for (std::uint32_t i : headers_) {
+      if (EqualsIgnoringAsciiCase(lines_[i].Name(), section)) return i;
+    }
+    return lines_.size();
+  }
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     if (lines_[i].kind == Kind::kSection && EqualsIgnoringAsciiCase(lines_[i].Name(), section)) {
       return i;
@@ -120,6 +150,16 @@ std::optional<std::string_view> IniDocument::Find(std::string_view section,
                                                   std::string_view key) const {
   const std::size_t header = FindSection(section);
   if (header == lines_.size()) return std::nullopt;
+  if (indexed_) {
+    const auto found = std::lower_bound(
+        keys_.begin(), keys_.end(), key, [this, header](const KeyRef& ref, std::string_view k) {
+          return ref.header != header ? ref.header < header : KeyName(ref.line) < k;
+        });
+    if (found == keys_.end() || found->header != header || KeyName(found->line) != key) {
+      return std::nullopt;
+    }
+    return lines_[found->line].Value();
+  }
   for (std::size_t i = header + 1; i < lines_.size() && lines_[i].kind != Kind::kSection; ++i) {
     if (lines_[i].kind == Kind::kKey && lines_[i].Name() == key) return lines_[i].Value();
   }
@@ -148,6 +188,7 @@ void IniDocument::EndLastLine() {
 }
 
 bool IniDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
+  indexed_ = false;
   const std::string newline(Newline());
   std::string raw;
   raw.reserve(key.size() + 1 + value.size());
@@ -187,6 +228,7 @@ bool IniDocument::Set(std::string_view section, std::string_view key, std::strin
 }
 
 bool IniDocument::Remove(std::string_view section, std::string_view key) {
+  indexed_ = false;
   const std::size_t header = FindSection(section);
   if (header == lines_.size()) return false;
   const auto first = lines_.begin() + static_cast<std::ptrdiff_t>(header + 1);

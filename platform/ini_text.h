@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -46,6 +47,10 @@ class IniDocument {
   // The line ending of the text's first line that has one, else kIniDefaultNewline.
   std::string_view Newline() const;
 
+  // Rebuilds the lookup index that Parse builds and Set and Remove drop; until then lookups scan
+  // the lines. Call it once after a batch of edits on a document that will be read a lot.
+  void Reindex();
+
  private:
   enum class Kind : unsigned char { kOther, kSection, kKey };
   struct Line {
@@ -68,8 +73,18 @@ class IniDocument {
   // One past the last line of the section whose header is at `header`.
   std::size_t SectionEnd(std::size_t header) const;
   void EndLastLine();
+  std::string_view KeyName(std::uint32_t line) const { return lines_[line].Name(); }
 
   std::vector<Line> lines_;
+  // Valid while indexed_: the section header lines in file order, and every key line as
+  // (its header, its line) sorted by header, name, then line, so the first of a name comes first.
+  struct KeyRef {
+    std::uint32_t header;
+    std::uint32_t line;
+  };
+  std::vector<std::uint32_t> headers_;
+  std::vector<KeyRef> keys_;
+  bool indexed_ = false;
 };
 
 // Names accepted for writing: anything that reads back as the same name and cannot split or

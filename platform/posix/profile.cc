@@ -236,6 +236,7 @@ bool ApplyChanges(const char* section, std::span<const ProfileChange> changes, c
   // Our own result goes straight into the cache; the next read then only needs its stat.
   struct stat st;
   if (stat(path, &st) == 0) {
+    document.Reindex();
     auto parsed = std::make_shared<const IniDocument>(std::move(document));
     std::lock_guard lock(state.cacheMutex);
     state.cache[file] = CachedFile{FileIdentity::Of(st), std::move(parsed)};

@@ -268,6 +268,7 @@ bool ApplyChanges(const char* section, std::span<const ProfileChange> changes, c
   FileHandle written(OpenForReading(file));
   BY_HANDLE_FILE_INFORMATION info;
   if (written.valid() && ::GetFileInformationByHandle(written.handle, &info)) {
+    document.Reindex();
     auto parsed = std::make_shared<const IniDocument>(std::move(document));
     std::lock_guard lock(state.cacheMutex);
     state.cache[file] = CachedFile{FileIdentity::Of(info), std::move(parsed)};

@@ -38,7 +38,14 @@ TEST(IniDocumentTest, RoundTripsEveryTextByteForByte) {
 }
 
 TEST(IniDocumentTest, FindsValuesBySectionIgnoringCaseAndKeyExactly) {
-  const IniDocument document = IniDocument::Parse(kFixture);
+  // A key above every section and a second [counter] section, which lookups never reach.
+  const std::string text = "stray=1\r\n" + std::string(kFixture) + "[COUNTER]\r\nlate=1\r\n";
+  const IniDocument parsed = IniDocument::Parse(text);
+  // Lookups after an edit scan the lines until the index is rebuilt; all three must agree.
+  IniDocument edited = parsed;
+  ASSERT_TRUE(edited.Set("zz", "k", "v"));
+  IniDocument reindexed = edited;
+  reindexed.Reindex();
   struct Case {
     std::string_view section, key;
     std::optional<std::string_view> value;
@@ -52,12 +59,33 @@ TEST(IniDocumentTest, FindsValuesBySectionIgnoringCaseAndKeyExactly) {
       {"counter", "bar", ""},            // present but empty
       {"counter", "note without equals", std::nullopt},
       {"counter", "pass", std::nullopt},  // belongs to another section
+      {"counter", "late", std::nullopt},  // only the first [counter] section counts
+      {"counter", "stray", std::nullopt},
+      {"global", "stray", std::nullopt},
       {"desc", "Foo", "home page,2024/01/02"},
+      {"desc", "Fo", std::nullopt},
+      {"desc", "Fooo", std::nullopt},
       {"missing", "Foo", std::nullopt},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(document.Find(c.section, c.key), c.value) << c.section << "/" << c.key;
+    EXPECT_EQ(parsed.Find(c.section, c.key), c.value) << c.section << "/" << c.key;
+    EXPECT_EQ(edited.Find(c.section, c.key), c.value) << "edited " << c.section << "/" << c.key;
+    EXPECT_EQ(reindexed.Find(c.section, c.key), c.value)
+        << "reindexed " << c.section << "/" << c.key;
   }
+  EXPECT_EQ(reindexed.Find("zz", "k"), "v");
+}
+
+TEST(IniDocumentTest, LookupsFollowEditsOfAnIndexedDocument) {
+  IniDocument document = IniDocument::Parse("[c]\r\nb=2\r\na=1\r\n");
+  ASSERT_TRUE(document.Set("c", "a", "10"));
+  EXPECT_EQ(document.Find("c", "a"), "10");
+  ASSERT_TRUE(document.Set("c", "0", "zero"));  // sorts before every other key
+  ASSERT_TRUE(document.Remove("c", "b"));
+  document.Reindex();
+  EXPECT_EQ(document.Find("c", "0"), "zero");
+  EXPECT_EQ(document.Find("c", "a"), "10");
+  EXPECT_EQ(document.Find("c", "b"), std::nullopt);
 }
 
 TEST(IniDocumentTest, ReadsLfAndCrlfAlike) {
