@@ -1,9 +1,12 @@
-// Counter2 for an 8-digit counter in every style, and the parse step alone.
+// Counter2 for an 8-digit counter in every style, the two ways of coding its image side by
+// side, and the parse step alone.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "renderer/image.h"
 #include "renderer/params.h"
 #include "renderer/render_block.h"
 
@@ -39,6 +42,31 @@ void BM_Counter2Lit(benchmark::State& state) {
   state.counters["bytes"] = bytes;
 }
 BENCHMARK(BM_Counter2Lit);
+
+// The image alone, spliced from pre-coded rows or coded by giflib (the fallback), for the
+// digits an advancing 8-digit counter draws.
+void BM_RenderCells(benchmark::State& state) {
+  vormel::ImageOptions options;
+  options.style = static_cast<int>(state.range(0));
+  const auto encoder = static_cast<vormel::GifEncoder>(state.range(1));
+  unsigned char out[vormel::kRenderOutputCapacity];
+  char text[16];
+  int value = 12345678;
+  int bytes = 0;
+  for (auto _ : state) {
+    std::snprintf(text, sizeof text, "%d", value);
+    bytes = vormel::RenderCellsWith(encoder, text, options, out, vormel::kRenderOutputCapacity);
+    benchmark::DoNotOptimize(bytes);
+    if (++value > 99999999) value = 12345678;
+  }
+  state.counters["bytes"] = bytes;
+  state.SetLabel(encoder == vormel::GifEncoder::kSpliced ? "spliced" : "giflib");
+}
+BENCHMARK(BM_RenderCells)
+    ->ArgsProduct({benchmark::CreateDenseRange(0, 7, 1),
+                   {static_cast<int>(vormel::GifEncoder::kSpliced),
+                    static_cast<int>(vormel::GifEncoder::kGiflib)}})
+    ->ArgNames({"style", "encoder"});
 
 void BM_ParseParams(benchmark::State& state) {
   for (auto _ : state) {

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "renderer/bit_string.h"
+
 namespace vormel {
 namespace {
 
@@ -28,6 +30,14 @@ int WriteToSink(GifFileType* gif, const GifByteType* bytes, int count) {
   std::memcpy(sink->out + sink->length, bytes, static_cast<std::size_t>(count));
   sink->length += count;
   return count;
+}
+
+constexpr int kSubBlockBytes = 255;
+
+unsigned char* PutWord(unsigned char* p, int value) {
+  *p++ = static_cast<unsigned char>(value & 0xFF);
+  *p++ = static_cast<unsigned char>((value >> 8) & 0xFF);
+  return p;
 }
 
 }  // namespace
@@ -68,6 +78,58 @@ int WriteGif(int width, int height, const Rgb (&palette)[kPaletteSize], int tran
   ok = EGifCloseFile(gif, &error) == GIF_OK && ok;
   if (!ok || sink.overflow) return -1;
   return sink.length;
+}
+
+// Byte for byte what giflib writes for WriteGif's calls, so that the two paths differ in the
+// image data alone.
+int WriteGifCodes(int width, int height, const Rgb (&palette)[kPaletteSize], int transparentIndex,
+                  const BitString& codes, unsigned char* out, int capacity) {
+  if (width <= 0 || height <= 0 || width > kMaxImageWidth || height > 0xFFFF) return -1;
+  if (codes.overflow()) return -1;
+  constexpr int kHeader = 6 + 7 + 3 * kPaletteSize;
+  constexpr int kControl = 8;
+  constexpr int kDescriptor = 10 + 1;  // and the LZW minimum code size
+  const int data = codes.ByteLength();
+  const int blocks = (data + kSubBlockBytes - 1) / kSubBlockBytes;
+  const long long total = kHeader + (transparentIndex >= 0 ? kControl : 0) + kDescriptor +
+                          static_cast<long long>(data) + blocks + 2;
+  if (capacity < 0 || total > capacity) return -1;
+
+  unsigned char* p = out;
+  std::memcpy(p, "GIF89a", 6);
+  p = PutWord(p + 6, width);
+  p = PutWord(p, height);
+  // Global colour table of kPaletteBits, kPaletteBits of colour resolution, not sorted.
+  *p++ = static_cast<unsigned char>(0x80 | (kPaletteBits - 1) << 4 | (kPaletteBits - 1));
+  *p++ = 0;  // background index
+  *p++ = 0;  // aspect ratio
+  for (const Rgb& c : palette) {
+    *p++ = c.r;
+    *p++ = c.g;
+    *p++ = c.b;
+  }
+  if (transparentIndex >= 0) {
+    const unsigned char control[kControl] = {
+        0x21, 0xF9, 4, 0x01, 0, 0, static_cast<unsigned char>(transparentIndex), 0};
+    std::memcpy(p, control, kControl);
+    p += kControl;
+  }
+  *p++ = 0x2C;
+  p = PutWord(p, 0);
+  p = PutWord(p, 0);
+  p = PutWord(p, width);
+  p = PutWord(p, height);
+  *p++ = 0;  // no local colour table, not interlaced
+  *p++ = kPaletteBits;
+  for (int offset = 0; offset < data; offset += kSubBlockBytes) {
+    const int n = std::min(kSubBlockBytes, data - offset);
+    *p++ = static_cast<unsigned char>(n);
+    codes.CopyBytes(offset, n, p);
+    p += n;
+  }
+  *p++ = 0;
+  *p++ = 0x3B;
+  return static_cast<int>(p - out);
 }
 
 }  // namespace vormel

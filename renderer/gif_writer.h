@@ -1,5 +1,6 @@
-// One-frame GIF89a encoding into a caller's fixed buffer through giflib. Pure apart from
-// giflib's own internal allocations; safe on any thread.
+// One-frame GIF89a encoding into a caller's fixed buffer: through giflib from rows of pixels,
+// or around an LZW code stream coded elsewhere. Pure apart from giflib's own internal
+// allocations; safe on any thread.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,8 @@
 #include "renderer/params.h"
 
 namespace vormel {
+
+class BitString;
 
 inline constexpr int kPaletteSize = 32;
 inline constexpr int kPaletteBits = 5;
@@ -25,5 +28,11 @@ class RowSource {
 // width exceeds kMaxImageWidth. transparentIndex < 0 means an opaque image.
 int WriteGif(int width, int height, const Rgb (&palette)[kPaletteSize], int transparentIndex,
              const RowSource& rows, unsigned char* out, int capacity);
+
+// The same file as WriteGif with codes (a whole LZW stream for kPaletteBits, Clear to End of
+// Information) as the image data, cut into sub-blocks. Writes nothing and returns -1 when it
+// would not fit capacity.
+int WriteGifCodes(int width, int height, const Rgb (&palette)[kPaletteSize], int transparentIndex,
+                  const BitString& codes, unsigned char* out, int capacity);
 
 }  // namespace vormel

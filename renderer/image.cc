@@ -4,9 +4,12 @@
 #include <cstring>
 #include <memory>
 
+#include "renderer/bit_string.h"
 #include "renderer/gif_writer.h"
 #include "renderer/glyphs.h"
+#include "renderer/layout.h"
 #include "renderer/render_block.h"
+#include "renderer/spliced_image.h"
 
 namespace vormel {
 namespace {
@@ -22,85 +25,6 @@ Rgb Scale(Rgb c, int percent) {
   auto s = [&](int v) { return static_cast<std::uint8_t>(std::min(255, v * percent / 100)); };
   return {s(c.r), s(c.g), s(c.b)};
 }
-
-class Layout final : public RowSource {
- public:
-  Layout(const Style& style, const ImageOptions& options, const int* glyphs, int count)
-      : style_(style), frame_(options.frame), glyphs_(glyphs), count_(count) {
-    inset_ = frame_ + style.padding;
-    int content = 0;
-    for (int i = 0; i < count; ++i) content += style.glyphs[glyphs[i]].width;
-    content += style.gap * (count - 1);
-    width_ = content + 2 * inset_;
-    height_ = style.height + 2 * inset_;
-    for (int v = 0; v < 16; ++v) {
-      pixelIndex_[v] =
-          static_cast<std::uint8_t>(GlyphPixelIndex(static_cast<std::uint8_t>(v), style.cells));
-    }
-    // Every row between the top and bottom frame bands has the same frame pixels.
-    if (height_ > 2 * frame_ && width_ <= kMaxImageWidth) {
-      FrameRow(frame_, interior_);
-      haveInterior_ = true;
-    }
-  }
-
-  int width() const { return width_; }
-  int height() const { return height_; }
-
-  void Row(int y, std::uint8_t* out) const override {
-    if (haveInterior_ && y >= frame_ && y < height_ - frame_) {
-      std::memcpy(out, interior_, static_cast<std::size_t>(width_));
-    } else {
-      FrameRow(y, out);
-    }
-    int gy = y - inset_;
-    if (gy < 0 || gy >= style_.height) return;
-    int x = inset_;
-    for (int i = 0; i < count_; ++i) {
-      const Glyph& g = style_.glyphs[glyphs_[i]];
-      const std::uint8_t* src = g.pixels[gy];
-      for (int gx = 0; gx < g.width; ++gx) out[x + gx] = pixelIndex_[src[gx] & 0x0F];
-      x += g.width + style_.gap;
-    }
-  }
-
- private:
-  void FrameRow(int y, std::uint8_t* out) const {
-    int w = width_;
-    int h = height_;
-    std::memset(out, kIndexBackground, static_cast<std::size_t>(w));
-    for (int x = 0; x < w; ++x) {
-      int d = std::min(std::min(x, y), std::min(w - 1 - x, h - 1 - y));
-      if (d >= frame_) {
-        x = std::max(x, w - 1 - frame_);  // skip the interior; the next pixel is the right edge
-        continue;
-      }
-      out[x] = static_cast<std::uint8_t>(FrameIndex(x, y, d));
-    }
-  }
-
-  // Outer rings bevel out (light top-left), wide frames get an inner bevel back in, and the
-  // rings between take the frame's own colour.
-  int FrameIndex(int x, int y, int d) const {
-    bool topLeft = std::min(x, y) <= std::min(width_ - 1 - x, height_ - 1 - y);
-    int outer = std::max(1, frame_ / 3);
-    int inner = frame_ >= 4 ? std::max(1, frame_ / 4) : 0;
-    if (d < outer) return topLeft ? kIndexLight : kIndexDark;
-    if (d >= frame_ - inner) return topLeft ? kIndexDark : kIndexLight;
-    return kIndexBase;
-  }
-
-  const Style& style_;
-  int frame_;
-  const int* glyphs_;
-  int count_;
-  int inset_ = 0;
-  int width_ = 0;
-  int height_ = 0;
-  std::uint8_t pixelIndex_[16] = {};
-  bool haveInterior_ = false;
-  std::uint8_t interior_[kMaxImageWidth];
-};
 
 // What decides an image: the options as drawn (frame clamped) and the text.
 struct CacheKey {
@@ -186,6 +110,11 @@ ImageOptions ImageOptionsFrom(const RenderParams& p) {
 }
 
 int RenderCells(const char* text, const ImageOptions& options, unsigned char* out, int capacity) {
+  return RenderCellsWith(GifEncoder::kSplicedOrGiflib, text, options, out, capacity);
+}
+
+int RenderCellsWith(GifEncoder encoder, const char* text, const ImageOptions& options,
+                    unsigned char* out, int capacity) {
   int glyphs[kMaxCells];
   int count = 0;
   for (; text[count] != '\0'; ++count) {
@@ -196,7 +125,7 @@ int RenderCells(const char* text, const ImageOptions& options, unsigned char* ou
   const Style& style = GetStyle(options.style);
   ImageOptions o = options;
   o.frame = std::clamp(o.frame, 0, kMaxFrame);
-  Layout layout(style, o, glyphs, count);
+  Layout layout(o.style, o.frame, glyphs, count);
 
   Rgb background = o.hasBackground ? o.background : style.background;
   Rgb under = style.cells ? style.cell : background;
@@ -210,8 +139,19 @@ int RenderCells(const char* text, const ImageOptions& options, unsigned char* ou
   palette[kIndexLight] = Blend(o.frameColour, {255, 255, 255}, 5, 10);
   palette[kIndexBase] = o.frameColour;
   palette[kIndexDark] = Scale(o.frameColour, 50);
-  return WriteGif(layout.width(), layout.height(), palette, o.transparent ? kIndexBackground : -1,
-                  layout, out, capacity);
+  const int transparentIndex = o.transparent ? kIndexBackground : -1;
+  if (encoder != GifEncoder::kGiflib) {
+    std::uint64_t words[kSpliceWords];
+    BitString codes(words, kSpliceWords);
+    const int length = SpliceImageCodes(layout, codes)
+                           ? WriteGifCodes(layout.width(), layout.height(), palette,
+                                           transparentIndex, codes, out, capacity)
+                           : -1;
+    // The spliced stream compresses worse than giflib's; giflib may still fit what it cannot.
+    if (length >= 0 || encoder == GifEncoder::kSpliced) return length;
+  }
+  return WriteGif(layout.width(), layout.height(), palette, transparentIndex, layout, out,
+                  capacity);
 }
 
 int RenderError(const ImageOptions& options, unsigned char* out, int capacity) {

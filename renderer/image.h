@@ -32,6 +32,12 @@ inline constexpr int kIndexDark = 18;
 // or -1 when the text is empty, too long, or the image does not fit capacity.
 int RenderCells(const char* text, const ImageOptions& options, unsigned char* out, int capacity);
 
+// How RenderCells codes the image data: spliced from rows coded in advance (fast, larger),
+// falling back to giflib when that does not fit capacity. Tests pin either path.
+enum class GifEncoder { kSplicedOrGiflib, kSpliced, kGiflib };
+int RenderCellsWith(GifEncoder encoder, const char* text, const ImageOptions& options,
+                    unsigned char* out, int capacity);
+
 // RenderCells through a small per-thread cache of finished images, for texts that repeat from
 // request to request (fixed digits, the date, the clock, a counter shown without advancing).
 // Same result as RenderCells; memory is bounded per thread.

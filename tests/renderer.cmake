@@ -6,6 +6,8 @@ vormel_gtest(renderer_test
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/renderer/params_test.cc
     ${CMAKE_CURRENT_LIST_DIR}/renderer/image_test.cc
+    ${CMAKE_CURRENT_LIST_DIR}/renderer/lzw_segments_test.cc
+    ${CMAKE_CURRENT_LIST_DIR}/renderer/spliced_image_test.cc
     ${CMAKE_CURRENT_LIST_DIR}/renderer/request_test.cc
     ${CMAKE_SOURCE_DIR}/renderer/kandri.cc
   LIBS renderer_test_support kandri_core Threads::Threads
