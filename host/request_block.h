@@ -44,7 +44,7 @@ struct ModuleRequest {
 inline constexpr std::chrono::milliseconds kProbeInterval{10};
 
 // The body the module gets up front in lpbData; the rest it reads with ReadClient.
-inline constexpr std::size_t kBodyUpFront = 48 * 1024;
+inline constexpr std::size_t kBodyUpFront = std::size_t{48} * 1024;
 
 // The value of a header field (first match, name without regard to case), or empty.
 std::string_view FindHeader(std::span<const HeaderField> headers, std::string_view name);

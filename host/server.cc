@@ -37,11 +37,11 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr std::size_t kHeaderLimit = 8 * 1024;
-constexpr std::size_t kBodyLimit = 64 * 1024;
+constexpr std::size_t kHeaderLimit = std::size_t{8} * 1024;
+constexpr std::size_t kBodyLimit = std::size_t{64} * 1024;
 // After an error reply the host reads and drops what the client still sends, so the reply is
 // not lost to a reset; this much and this long at most.
-constexpr std::size_t kDrainLimit = 1024 * 1024;
+constexpr std::size_t kDrainLimit = std::size_t{1024} * 1024;
 constexpr std::chrono::seconds kDrainTime{2};
 // Deadlines are checked by a sweep rather than a timer per operation; a timeout fires up to
 // this much late.
@@ -417,21 +417,23 @@ void Server::Impl::OnAccept(ErrorCode ec, Socket socket) {
     });
     return;
   }
-  std::shared_ptr<Session> session;
+  bool admitted = false;
   {
     std::lock_guard lock(mutex);
-    // Beyond the bound a connection is accepted and closed at once, so the backlog drains.
-    if (sessions.size() < config.max_connections) {
-      session = std::make_shared<Session>(std::move(socket), *this);
-      sessions.emplace(session.get(), session);
-    }
+    admitted = sessions.size() < config.max_connections;
   }
-  if (session) {
-    session->Start();
-  } else {
+  if (!admitted) {
+    // Beyond the bound a connection is accepted and closed at once, so the backlog drains.
     ErrorCode close_ec;
     socket.close(close_ec);
+    return Accept();
   }
+  auto session = std::make_shared<Session>(std::move(socket), *this);
+  {
+    std::lock_guard lock(mutex);
+    sessions.emplace(session.get(), session);
+  }
+  session->Start();
   Accept();
 }
 
@@ -505,6 +507,7 @@ bool Server::Run() {
   std::vector<asio::io_context*> contexts{&impl.control.ioc};
   for (auto& worker : impl.workers) contexts.push_back(&worker->ioc);
   impl.running_threads = static_cast<unsigned>(contexts.size());
+  threads.reserve(contexts.size());
   for (asio::io_context* context : contexts) {
     threads.emplace_back([&impl, &ioc = *context] {
       ioc.run();

@@ -71,7 +71,7 @@ int WriteGif(int width, int height, const Rgb (&palette)[kPaletteSize], int tran
   const int rowsPerCall = kPixelChunk / width;
   for (int y = 0; ok && y < height;) {
     const int n = std::min(rowsPerCall, height - y);
-    for (int i = 0; i < n; ++i) rows.Row(y + i, pixels + i * width);
+    for (int i = 0; i < n; ++i) rows.Row(y + i, pixels + static_cast<std::ptrdiff_t>(i) * width);
     ok = EGifPutLine(gif, pixels, n * width) == GIF_OK;
     y += n;
   }

@@ -45,7 +45,7 @@ bool MakeKey(const char* text, const ImageOptions& o, CacheKey& key) {
   *k++ = o.hasBackground ? o.background.r : 0;
   *k++ = o.hasBackground ? o.background.g : 0;
   *k++ = o.hasBackground ? o.background.b : 0;
-  std::memcpy(k, text, n);
+  std::copy_n(text, n, k);  // a key of bytes, not a string: no NUL
   key.length = static_cast<int>(k - key.bytes) + static_cast<int>(n);
   return true;
 }

@@ -46,7 +46,8 @@ std::unique_ptr<const GlyphRowCodes> BuildGlyphRowCodes() {
     const Style& style = GetStyle(s);
     for (int g = 0; g < kGlyphCount; ++g) {
       const Glyph& glyph = style.glyphs[g];
-      pixels.assign(static_cast<std::size_t>(glyph.width + style.gap), kIndexBackground);
+      pixels.assign(static_cast<std::size_t>(glyph.width) + static_cast<std::size_t>(style.gap),
+                    kIndexBackground);
       scratch.assign(static_cast<std::size_t>(WordsFor(static_cast<int>(pixels.size()))), 0);
       for (int gy = 0; gy < style.height; ++gy) {
         GlyphRowPixels(glyph, gy, style.cells, pixels.data());
