@@ -67,9 +67,8 @@ std::string RedactTarget(std::string_view target) {
     if (eq != std::string_view::npos && EqualsNoCase(name, "pass")) {
       out.append(name);
       out += "=[redacted]";
-    } else if (eq != std::string_view::npos && EqualsNoCase(name, "MfcISAPICommand")) {
-      out.append(piece);  // the keyword names the command; its '&' starts the parameters
     } else if (!first && positional && !piece.empty() && eq == std::string_view::npos) {
+      // Pieces with '=' (the command keyword among them) are names, not values: kept.
       out += "[redacted]";
     } else {
       out.append(piece);

@@ -30,7 +30,8 @@ class Path {
     float px = cx + rx * std::cos(from * kPi / 180);
     float py = cy + ry * std::sin(from * kPi / 180);
     for (int i = 1; i <= steps; ++i) {
-      float a = (from + (to - from) * static_cast<float>(i) / steps) * kPi / 180;
+      float a =
+          (from + (to - from) * static_cast<float>(i) / static_cast<float>(steps)) * kPi / 180;
       float x = cx + rx * std::cos(a);
       float y = cy + ry * std::sin(a);
       Line(px, py, x, y);
@@ -336,12 +337,14 @@ void BuildDotMatrixStyle(Style& style) {
     Glyph& g = style.glyphs[id];
     const BitmapGlyph& bitmap = kFont5x7[id];
     int cols = RowWidth(bitmap.rows[0]);
-    g.width = static_cast<int>(std::ceil(cols * kPitch + 2 * kMargin - (kPitch - 2 * kRadius)));
+    g.width = static_cast<int>(
+        std::ceil(static_cast<float>(cols) * kPitch + 2 * kMargin - (kPitch - 2 * kRadius)));
     Path path;
     for (int r = 0; r < 7; ++r) {
       for (int c = 0; c < cols; ++c) {
         path.SetGhost(bitmap.rows[r][c] != '#');
-        path.Dot(kMargin + kRadius + c * kPitch, kMargin + kRadius + r * kPitch);
+        path.Dot(kMargin + kRadius + static_cast<float>(c) * kPitch,
+                 kMargin + kRadius + static_cast<float>(r) * kPitch);
       }
     }
     Pen pen;
